@@ -4,6 +4,7 @@
 #
 #   scripts/wine-session.sh start DIR   prints shell assignments to eval (WINEPREFIX, DISPLAY, ...)
 #   scripts/wine-session.sh stop DIR    stops the X server and the wineserver it started
+# With VISIBLE=1 and a DISPLAY, the windows go to that display instead of a headless one.
 set -euo pipefail
 
 cmd=${1:?start|stop}
@@ -19,7 +20,9 @@ wine=/usr/lib/wine/wine64
 
 case "$cmd" in
 start)
-  if [ ! -f "$dir/xvfb.pid" ] || ! kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; then
+  if [ "${VISIBLE:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
+    echo "$DISPLAY" > "$dir/display"  # show the windows on the caller's display
+  elif [ ! -f "$dir/xvfb.pid" ] || ! kill -0 "$(cat "$dir/xvfb.pid")" 2>/dev/null; then
     fifo=$dir/displayfd
     rm -f "$fifo"; mkfifo "$fifo"
     Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$fifo" >"$dir/xvfb.log" 2>&1 &
@@ -32,7 +35,7 @@ start)
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i >"$dir/wineboot.log" 2>&1
   fi
-  wineserver -p 2>/dev/null || true  # already persistent when the session was started before
+  wineserver -p >/dev/null 2>&1 || true  # already persistent when the session was started before
   "$wine" wineboot >/dev/null 2>&1 || true
   printf 'export WINEPREFIX=%q WINEARCH=win64 WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q WINE64=%q\n' \
     "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$DISPLAY" "$wine"

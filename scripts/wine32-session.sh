@@ -54,7 +54,7 @@ start)
       echo ":$display" > "$dir/display"
       log "started Xvfb on :$display"
     fi
-    export DISPLAY=$(cat "$dir/display")
+    DISPLAY=$(cat "$dir/display"); export DISPLAY
   fi
   mkdir -p "$WINEPREFIX"
   # A server that is still shutting down makes "-p" fail: wait for it once. A second failure

@@ -3,10 +3,9 @@ compiler's runtime DLLs (the C++ and GCC runtimes and the threads library are li
 
 import re
 
-# Windows system DLLs the program may import, in lower case.
+# Windows system DLLs the program needs, in lower case: extend it only for a new real need.
 SYSTEM_DLLS = {
-    "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "shell32.dll",
-    "wininet.dll", "advapi32.dll", "msvcrt.dll",
+    "kernel32.dll", "user32.dll", "comctl32.dll", "shell32.dll", "wininet.dll", "msvcrt.dll",
 }
 # The runtimes of the mingw-w64 compilers, which must never be needed at run time.
 COMPILER_RUNTIME = re.compile(r"^(libstdc\+\+|libgcc|libwinpthread)", re.I)

@@ -16,6 +16,7 @@ from package_server import PACKAGE_PATH, Behaviour, PackageServer
 
 ENV_KEY = r"HKCU\Environment"
 BROWSER_KEY = r"HKCU\Software\Wine\WineBrowser"
+X11_KEY = r"HKCU\Software\Wine\X11 Driver"
 RECORDER_DIR = r"C:\recorder"
 GRACE = 1.5  # seconds to wait for something that should not happen (a launch, a browser)
 
@@ -60,24 +61,24 @@ def session():
                      s.tools.holdfile_exe, s.tools.dir / "probehook.dll"):
             if not path.is_file():
                 pytest.exit(f"missing {path}: build setup and tests/tools first", returncode=4)
-        # The browser: a script that records each URL instead of showing it.
-        browser = artifacts / "browser-recorder.sh"
-        rig.copy_executable(rig.REPO / "tests" / "tools" / "browser-recorder.sh", browser)
-        old_browser = wine.reg_query(BROWSER_KEY, "Browsers")
-        wine.reg_add(BROWSER_KEY, "Browsers", str(browser))
-        old_env = {name: wine.reg_query(ENV_KEY, name) for name in ("TMP", "TEMP")}
+        saved = [(key, name, wine.reg_query(key, name)) for key, name in (
+            (ENV_KEY, "TMP"), (ENV_KEY, "TEMP"), (BROWSER_KEY, "Browsers"), (X11_KEY, "Managed"))]
         try:
+            # The browser: a script that records each URL instead of showing it.
+            browser = artifacts / "browser-recorder.sh"
+            rig.copy_executable(rig.REPO / "tests" / "tools" / "browser-recorder.sh", browser)
+            wine.reg_add(BROWSER_KEY, "Browsers", str(browser))
+            # There is no window manager on the display. Wine waits two seconds for one to
+            # acknowledge each managed window it hides; unmanaged windows close at once (and
+            # Wine draws their captions itself, which the screenshots then show).
+            wine.reg_add(X11_KEY, "Managed", "N")
             yield s
         finally:
-            for name, old in old_env.items():
+            for key, name, old in saved:
                 if old is None:
-                    wine.reg_delete(ENV_KEY, name)
+                    wine.reg_delete(key, name)
                 else:
-                    wine.reg_add(ENV_KEY, name, old[1], old[0])
-            if old_browser is None:
-                wine.reg_delete(BROWSER_KEY, "Browsers")
-            else:
-                wine.reg_add(BROWSER_KEY, "Browsers", old_browser[1], old_browser[0])
+                    wine.reg_add(key, name, old[1], old[0])
     finally:
         if own_session is not None:
             rig.stop_wine_session(own_session)
@@ -181,8 +182,8 @@ class E2E:
 
     # -- observation -------------------------------------------------------------------------
 
-    def probe(self, icons: bool = False) -> dict:
-        return self.tools.probe(icons=icons)
+    def probe(self, icons: bool = False, ask: bool = True) -> dict:
+        return self.tools.probe(icons=icons, ask=ask)
 
     def visible_dialogs(self, state: dict) -> List[dict]:
         return [d for d in state["dialogs"] if d["visible"]]
@@ -195,7 +196,7 @@ class E2E:
         self.screen_wait("Install", timeout)
 
         def shown():
-            dialogs = self.visible_dialogs(self.probe())
+            dialogs = self.visible_dialogs(self.probe(ask=False))
             return dialogs[0] if dialogs else None
         return rig.wait_until("the install dialog", shown, timeout)
 
@@ -214,7 +215,20 @@ class E2E:
         return box
 
     def wait_exit(self, run: rig.Run, timeout: float = 30) -> int:
-        return run.wait(timeout)
+        """The exit code; when the process does not end in time, fails naming what is shown."""
+        try:
+            return run.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.shot("not-ended")
+            state = self.probe(ask=False)
+            shown = [(w["text"], w.get("message")) for w in state["dialogs"] + state["boxes"]
+                     if w["visible"]]
+            run.kill()
+            raise rig.RigError(f"still running after {timeout:.0f}s (killed); showing {shown}")
+
+    def no_windows(self) -> bool:
+        state = self.probe(ask=False)
+        return not state["dialogs"] and not state["boxes"]
 
     def launches(self) -> List[dict]:
         return rig.read_json_lines(self.s.launches_log)
@@ -271,8 +285,7 @@ class E2E:
             subprocess.run(["umount", "-l", str(m)], capture_output=True, timeout=30)
         # No window of a killed run may outlive the test.
         try:
-            rig.wait_until("no install dialog or box left",
-                           lambda: not any(self.probe()[k] for k in ("dialogs", "boxes")), 10)
+            rig.wait_until("no install dialog or box left", self.no_windows, 10)
         except Exception as e:  # noqa: BLE001
             errors.append(e)
         if errors and not failed:

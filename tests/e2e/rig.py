@@ -227,8 +227,10 @@ class Tools:
         self.recorder_exe = tools_dir / "recorder.exe"
         self.holdfile_exe = tools_dir / "holdfile.exe"
 
-    def probe(self, icons: bool = False) -> dict:
-        args = [self.probe_exe] + (["--icons"] if icons else [])
+    def probe(self, icons: bool = False, ask: bool = True) -> dict:
+        """What probe.exe sees; with ask=False quickly, without the values that need an answer
+        from the observed thread (null then)."""
+        args = [self.probe_exe] + (["--icons"] if icons else []) + ([] if ask else ["--no-ask"])
         proc = self.wine.run(args, timeout=60)
         return json.loads(proc.stdout.decode("utf-8"))
 

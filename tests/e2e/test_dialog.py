@@ -78,8 +78,7 @@ def test_dialog_shows_then_ends_on_cancel(e2e, how):
     else:
         e2e.click(dialog, IDCANCEL)
     e2e.wait_exit(run, timeout=15)
-    after = e2e.probe()
-    assert not after["dialogs"] and not after["boxes"], "a window outlived the process"
+    assert e2e.no_windows(), "a window outlived the process"
     e2e.settle()
     assert e2e.launches() == []
     assert e2e.browser_urls() == []

@@ -180,9 +180,11 @@ def check_box(e2e, case: Case) -> dict:
 def close_error_box(e2e, box: dict, run):
     """After an error box the dialog stays, Cancel still enabled, until Cancel is clicked."""
     e2e.click(box, IDOK)
-    state = rig.wait_until("the error box to close",
-                           lambda: (lambda s: s if not e2e.visible_boxes(s) else None)(e2e.probe()),
-                           15)
+
+    def box_closed():
+        state = e2e.probe(ask=False)
+        return None if e2e.visible_boxes(state) else state
+    state = rig.wait_until("the error box to close", box_closed, 15)
     assert run.alive(), "the process ended with the error box"
     dialogs = e2e.visible_dialogs(state)
     assert len(dialogs) == 1, "the dialog did not stay after the error box"
@@ -236,8 +238,7 @@ def test_download(e2e, case):
         else:
             close_question_box(e2e, box, case.answer)
     e2e.wait_exit(run, timeout=30)
-    after = e2e.probe()
-    assert not after["dialogs"] and not after["boxes"], "a window outlived the process"
+    assert e2e.no_windows(), "a window outlived the process"
 
     check_file(e2e, case, server)
     if case.launched:

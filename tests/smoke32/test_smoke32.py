@@ -15,6 +15,7 @@ logs go to $ARTIFACTS_DIR (default build/i686/artifacts/smoke32).
 
 import os
 import shlex
+import shutil
 import subprocess
 import tempfile
 import threading
@@ -94,7 +95,11 @@ class SlowServer(ThreadingHTTPServer):
     allow_reuse_address = True
 
     def __init__(self, port):
-        super().__init__(("127.0.0.1", port), _SlowBody)
+        try:
+            super().__init__(("127.0.0.1", port), _SlowBody)
+        except OSError as e:
+            raise AssertionError(f"cannot serve on 127.0.0.1:{port} ({e}); another test "
+                                 "running? The build and WEB_PORT must name a free port") from e
         self.requests, self.sent, self.client_closed = [], 0, False
         self.stopping = threading.Event()
         self.thread = threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.2},
@@ -175,7 +180,8 @@ def test_dialog_shows_while_downloading_and_escape_ends_the_run(wine_env):
     assert exe.read_bytes()[:2] == b"MZ"
     artifacts = Path(os.environ.get("ARTIFACTS_DIR", REPO / "build" / "i686" / "artifacts"))
     artifacts = artifacts.resolve() / "smoke32"
-    artifacts.mkdir(parents=True, exist_ok=True)
+    shutil.rmtree(artifacts, ignore_errors=True)
+    artifacts.mkdir(parents=True)
     env = wine_env
     assert not install_windows(env), "an Install window is up before the program started"
 

@@ -1,6 +1,7 @@
 // probe.exe: reports, as JSON on stdout, what another process shows on screen.
 //
-//   probe.exe [--caption TEXT] [--icons]   the install dialog(s) and every message box
+//   probe.exe [--caption TEXT] [--icons | --no-ask]
+//                                          the install dialog(s) and every message box
 //   probe.exe --watch SECONDS               logs every progress position sent, see below
 //   probe.exe --format-message DLL CODE    the text that DLL's message table (or the system's,
 //                                          for DLL "system") holds for CODE
@@ -10,7 +11,8 @@
 // counts as a message box. Texts, styles and rectangles are read without sending messages, so
 // they are reported even while the owning thread is blocked in a read; the values that only the
 // owning thread can give (progress range and position, a box's icon) are asked with a bounded
-// SendMessageTimeout and reported as null when the thread does not answer in time.
+// SendMessageTimeout and reported as null when the thread does not answer in time, or not
+// asked at all with --no-ask (quick, when only texts and rectangles are needed).
 //
 // Some answers need code inside the observed process: Wine does not carry WM_GETICON between
 // processes, and a thread blocked in a read answers no message. The same source built with
@@ -136,8 +138,11 @@ static void Flush(void) {
 // Asks the window's thread; false when it does not answer within REPLY_TIMEOUT_MS. Wine's
 // SendMessageTimeoutW returns the handler's result rather than a success flag, so a zero return
 // with no error set also counts as an answer.
+static BOOL g_no_ask;  // --no-ask: report only what needs no answer from the observed thread
+
 static BOOL Ask(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result) {
   *result = 0;
+  if (g_no_ask) return FALSE;
   SetLastError(0);
   if (SendMessageTimeoutW(hwnd, msg, wp, lp, SMTO_ABORTIFHUNG | SMTO_BLOCK, REPLY_TIMEOUT_MS,
                           result)) {
@@ -487,6 +492,8 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     if (wcscmp(argv[i], L"--caption") == 0 && i + 1 < argc) {
       g_caption = argv[++i];
+    } else if (wcscmp(argv[i], L"--no-ask") == 0) {
+      g_no_ask = TRUE;
     } else if (wcscmp(argv[i], L"--icons") == 0) {
       g_want_icons = TRUE;
     } else if (wcscmp(argv[i], L"--watch") == 0 && i + 1 < argc) {
@@ -494,7 +501,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (wcscmp(argv[i], L"--format-message") == 0 && i + 2 < argc) {
       return FormatMessageText(argv[i + 1], argv[i + 2]);
     } else {
-      fwprintf(stderr, L"usage: probe [--caption TEXT] [--icons] | --watch SECONDS"
+      fwprintf(stderr, L"usage: probe [--caption TEXT] [--icons | --no-ask] | --watch SECONDS"
                        L" | --format-message DLL CODE\n");
       return 2;
     }
