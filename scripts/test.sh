@@ -21,7 +21,9 @@ eval "$(scripts/wine-session.sh start "$session")"
 status=0
 ctest --test-dir build/x86_64 --output-on-failure || status=1
 if [ "${SKIP_WINE32:-0}" != 1 ] && [ -f tests/smoke32/test_smoke32.py ]; then
+  # The 32-bit prefix takes many minutes to make under qemu: it is kept between runs.
   SETUP_EXE_I686=$PWD/build/i686/setup.exe WEB_PORT=$port ARTIFACTS_DIR=$PWD/build/i686/artifacts \
+    WINE32_STATE_DIR=${WINE32_STATE_DIR:-/var/tmp/setup-wine32} \
     /usr/bin/python3 -m pytest -v -p no:cacheprovider tests/smoke32 || status=1
 fi
 exit $status
