@@ -34,8 +34,9 @@ start)
   export DISPLAY=$(cat "$dir/display")
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot -i >"$dir/wineboot.log" 2>&1
+    wineserver -w  # let the server that made the prefix end before ours starts
   fi
-  wineserver -p >/dev/null 2>&1 || true  # already persistent when the session was started before
+  wineserver -p >>"$dir/wineserver.log" 2>&1 || true  # already persistent when the session was started before
   "$wine" wineboot >/dev/null 2>&1 || true
   printf 'export WINEPREFIX=%q WINEARCH=win64 WINEDEBUG=%q WINEDLLOVERRIDES=%q DISPLAY=%q WINE64=%q\n' \
     "$WINEPREFIX" "$WINEDEBUG" "$WINEDLLOVERRIDES" "$DISPLAY" "$wine"

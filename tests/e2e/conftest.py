@@ -40,6 +40,10 @@ class Session:
         self.launches_log = self.recorder_dir / "launches.log"
         self.browser_log = self.recorder_dir / "browser.log"
         self.progress_log = self.recorder_dir / "progress.log"
+        for path in (self.setup_exe, self.tools.probe_exe, self.tools.recorder_exe,
+                     self.tools.holdfile_exe, tools_dir / "probehook.dll"):
+            if not path.is_file():
+                pytest.exit(f"missing {path}: build setup and tests/tools first", returncode=4)
         self.package = self.tools.recorder_exe.read_bytes()
 
 
@@ -57,10 +61,6 @@ def session():
     try:
         wine = rig.Wine(env)
         s = Session(wine, artifacts)
-        for path in (s.setup_exe, s.tools.probe_exe, s.tools.recorder_exe,
-                     s.tools.holdfile_exe, s.tools.dir / "probehook.dll"):
-            if not path.is_file():
-                pytest.exit(f"missing {path}: build setup and tests/tools first", returncode=4)
         saved = [(key, name, wine.reg_query(key, name)) for key, name in (
             (ENV_KEY, "TMP"), (ENV_KEY, "TEMP"), (BROWSER_KEY, "Browsers"), (X11_KEY, "Managed"))]
         try:

@@ -8,7 +8,9 @@ import json
 import os
 import re
 import shlex
+import selectors
 import shutil
+import socket
 import subprocess
 import tempfile
 import time
@@ -40,33 +42,44 @@ def wait_until(what: str, predicate: Callable[[], T], timeout: float,
         time.sleep(interval)
 
 
+def port_in_use(port: int, host: str = "127.0.0.1") -> bool:
+    """True when something accepts connections on host:port."""
+    with socket.socket() as s:
+        s.settimeout(2)
+        return s.connect_ex((host, port)) == 0
+
+
 # -- the Wine session ------------------------------------------------------------------------
 
 def start_wine_session(state_dir: Path) -> Dict[str, str]:
     """Starts a session with scripts/wine-session.sh and returns the variables it exports."""
     state_dir.mkdir(parents=True, exist_ok=True)
-    log = open(state_dir / "wine-session.log", "ab")
-    for attempt in range(2):
-        # Output to a file, not a pipe: the daemons it starts may inherit the descriptor.
-        with tempfile.TemporaryFile() as out:
-            proc = subprocess.run(["bash", str(WINE_SESSION), "start", str(state_dir)],
-                                  stdout=out, stderr=log, stdin=subprocess.DEVNULL, timeout=300)
-            out.seek(0)
-            exports = out.read().decode()
-        found = {}
-        for word in shlex.split(exports):
-            if "=" in word and word != "export":
-                name, value = word.split("=", 1)
-                found[name] = value
-        if proc.returncode == 0 and "WINEPREFIX" in found and "DISPLAY" in found:
-            return found
-        # A wineserver left running by the first "wineboot -i" makes "wineserver -p" fail;
-        # wait for it to go and try once more.
-        env = dict(os.environ, WINEPREFIX=str(state_dir / "prefix64"))
-        subprocess.run(["wineserver", "-w"], env=env, timeout=60, stdin=subprocess.DEVNULL,
-                       stdout=log, stderr=log)
-    raise RigError(f"wine-session.sh start failed (exit {proc.returncode}); "
-                   f"see {state_dir / 'wine-session.log'}")
+    with open(state_dir / "wine-session.log", "ab") as log:
+        for attempt in range(2):
+            # Output to a file, not a pipe: the daemons it starts may inherit the descriptor.
+            with tempfile.TemporaryFile() as out:
+                proc = subprocess.run(["bash", str(WINE_SESSION), "start", str(state_dir)],
+                                      stdout=out, stderr=log, stdin=subprocess.DEVNULL,
+                                      timeout=300)
+                out.seek(0)
+                exports = out.read().decode()
+            found = {}
+            for word in shlex.split(exports):
+                if "=" in word and word != "export":
+                    name, value = word.split("=", 1)
+                    found[name] = value
+            if proc.returncode == 0 and "WINEPREFIX" in found and "DISPLAY" in found:
+                return found
+            # "wineserver -p" fails while another wineserver of the prefix runs, such as the
+            # one the first "wineboot -i" leaves behind for a few seconds: wait for it to go.
+            env = dict(os.environ, WINEPREFIX=str(state_dir / "prefix64"))
+            try:
+                subprocess.run(["wineserver", "-w"], env=env, timeout=60,
+                               stdin=subprocess.DEVNULL, stdout=log, stderr=log)
+            except subprocess.TimeoutExpired:
+                break  # a persistent one: trying again cannot help
+    raise RigError(f"wine-session.sh start {state_dir} failed (exit {proc.returncode}); "
+                   f"is a wineserver of that prefix still running? See wine-session.log there")
 
 
 def stop_wine_session(state_dir: Path):
@@ -105,7 +118,15 @@ class Wine:
         return subprocess.Popen([self.wine64, *map(str, args)], env=self.env, **kw)
 
     def reg_add(self, key: str, name: str, value: str, kind: str = "REG_SZ"):
-        self.run(["reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"], timeout=60)
+        # reg.exe has been seen to fail once in a long run with no message; it is retried.
+        for attempt in range(3):
+            proc = self.run(["reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f"],
+                            timeout=60, check=False)
+            if proc.returncode == 0:
+                return
+            time.sleep(0.5)
+        raise RigError(f"reg add {key} /v {name} failed with {proc.returncode}: "
+                       f"{proc.stdout.decode(errors='replace')[-300:]}")
 
     def reg_query(self, key: str, name: str) -> Optional[tuple]:
         """(type, value) of a registry value, or None when it is missing."""
@@ -180,9 +201,9 @@ class Screen:
             return None
 
     def window_for(self, win: dict) -> int:
-        """The X window that shows a Windows top-level window reported by probe: the one with
-        its caption that lies inside its window rectangle (without a window manager the X window
-        covers only the client area)."""
+        """The X window that shows a Windows top-level window reported by probe: the largest
+        one with its caption that lies inside its window rectangle (it covers the whole window
+        when Wine does not leave the window to a window manager, else the client area)."""
         left, top, right, bottom = win["rect"]
         best = None
         for xid in self.windows_named(win["text"]):
@@ -253,7 +274,6 @@ class Held:
         self.line = line
 
     def _readline(self, timeout: float) -> str:
-        import selectors
         sel = selectors.DefaultSelector()
         sel.register(self.proc.stdout, selectors.EVENT_READ)
         if not sel.select(timeout):

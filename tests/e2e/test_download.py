@@ -225,6 +225,8 @@ def check_file(e2e, case: Case, server):
 @pytest.mark.parametrize("case", CASES, ids=[c.id for c in CASES])
 def test_download(e2e, case):
     stage(e2e, case)
+    if case.server is None:
+        assert not rig.port_in_use(e2e.port), f"port {e2e.port} is taken: cannot test no server"
     server = e2e.serve(case.server, **case.routes) if case.server else None
     e2e.watch_progress()
     run = e2e.start()
