@@ -20,6 +20,8 @@ eval "$(scripts/wine-session.sh start "$session")"
 
 status=0
 ctest --test-dir build/x86_64 --output-on-failure || status=1
+# The shipped 32-bit executable's resources and imports.
+SETUP_EXE_I686=$PWD/build/i686/setup.exe /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/app || status=1
 if [ "${SKIP_WINE32:-0}" != 1 ] && [ -f tests/smoke32/test_smoke32.py ]; then
   # The 32-bit prefix takes many minutes to make under qemu: it is kept between runs.
   SETUP_EXE_I686=$PWD/build/i686/setup.exe WEB_PORT=$port ARTIFACTS_DIR=$PWD/build/i686/artifacts \
