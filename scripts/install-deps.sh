@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
   cmake make
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64
   googletest
   wine64
   xvfb xdotool x11-utils imagemagick
   python3 python3-pytest python3-pefile
+  osslsigncode openssl
 )
 packages32=(qemu-user-static wine32:i386)
 

@@ -12,6 +12,24 @@
 
 namespace {
 
+// Deletes a folder and everything in it; a missing folder is not an error.
+void RemoveTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE h = ::FindFirstFileW((dir + L"\\*").c_str(), &found);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring path = dir + L"\\" + name;
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(path);
+      else ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(h, &found));
+    ::FindClose(h);
+  }
+  ::RemoveDirectoryW(dir.c_str());
+}
+
 std::vector<std::wstring> Split(const wchar_t* path) {
   CStringArray parts;
   parts.Add(CString(L"left over"));
@@ -59,6 +77,8 @@ protected:
     ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, temp));
     root = std::wstring(temp) + L"locations_test_" + std::to_wstring(::GetCurrentProcessId()) +
            L"_" + std::to_wstring(++counter) + L"\\";
+    // Wine reuses process ids, and the prefix outlives a run that was cut short.
+    RemoveTree(root.substr(0, root.size() - 1));
     ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
     wchar_t tmp[MAX_PATH] = {}, tempVar[MAX_PATH] = {};
     ::GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
@@ -67,6 +87,8 @@ protected:
     savedTemp = tempVar;
   }
   void TearDown() override {
+    ::SetCurrentDirectoryW(L"C:\\");
+    RemoveTree(root.substr(0, root.size() - 1));
     ::SetEnvironmentVariableW(L"TMP", savedTmp.c_str());
     ::SetEnvironmentVariableW(L"TEMP", savedTemp.c_str());
     seams::GetTempPathW = &::GetTempPathW;
