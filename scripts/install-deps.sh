@@ -1,17 +1,29 @@
 #!/usr/bin/env bash
 # Installs every system package that building and testing setup.exe needs, as root on Debian.
 # Idempotent: a second run installs nothing new. Set WITH_WINE32=0 to skip the 32-bit Wine stack.
+#   install-deps.sh          everything: build, tests, both Wines
+#   install-deps.sh release  only what a release build needs (compiler, CMake, signing tool)
 set -euo pipefail
 
-packages=(
+release_packages=(
   cmake make
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-win32 mingw-w64-tools binutils-mingw-w64
+  g++-mingw-w64-i686-win32 binutils-mingw-w64
+  python3
+  osslsigncode
+)
+packages=(
+  "${release_packages[@]}"
+  g++-mingw-w64-x86-64-posix mingw-w64-tools
   googletest
   wine64
   xvfb xdotool x11-utils imagemagick
-  python3 python3-pytest python3-pefile
-  osslsigncode openssl
+  python3-pytest python3-pefile
+  openssl
 )
+if [ "${1:-}" = release ]; then
+  packages=("${release_packages[@]}")
+  WITH_WINE32=0
+fi
 packages32=(qemu-user-static wine32:i386)
 
 missing() {
