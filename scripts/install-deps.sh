@@ -18,7 +18,7 @@ packages=(
   wine64
   xvfb xdotool x11-utils imagemagick
   python3-pytest python3-pefile
-  openssl
+  openssl curl
 )
 if [ "${1:-}" = release ]; then
   packages=("${release_packages[@]}")
