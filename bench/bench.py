@@ -8,6 +8,8 @@ the other, several runs each; the figures are medians and the comparison is thei
   peak memory  the peak resident set of the Windows process (wait4's ru_maxrss)
 
 curl fetches the large body too, as a reference for what the server and the loopback give.
+Then both programs fetch again from the same server holding each body to a capped link rate
+(--link-rates), which tells whether setup.exe keeps up at the rates of real connections.
 scripts/bench.sh builds the programs, starts the Wine session and runs this; it expects
 WINEPREFIX and DISPLAY in its environment.
 """
@@ -15,6 +17,7 @@ WINEPREFIX and DISPLAY in its environment.
 import argparse
 import ctypes
 import datetime
+import fcntl
 import json
 import os
 import platform
@@ -39,6 +42,8 @@ CURL_FILE = "curl_download.bin"
 PACKAGE_COMM = PACKAGE_FILE[:15]  # the kernel keeps 15 characters of a process name
 MIB = 1024 * 1024
 CHUNK = 32768  # setup.exe's read size
+LINK_PIECE = 65536  # what a capped link delivers at a time
+SIOCOUTQNSD = 0x894B  # ioctl: bytes of a TCP socket's send queue not yet sent
 
 
 class BenchError(Exception):
@@ -74,11 +79,18 @@ class Request:
         self.headers = headers
         self.sent: Optional[float] = None  # monotonic time at which the last body byte was sent
         self.error: Optional[str] = None
+        self.rate: Optional[float] = None  # the link's cap in bytes per second, if capped
+        self.held = 0.0  # seconds the capped link waited for the receiver to read
+
+
+def unsent_bytes(conn: socket.socket) -> int:
+    return struct.unpack("i", fcntl.ioctl(conn.fileno(), SIOCOUTQNSD, b"\0" * 4))[0]
 
 
 class PackageServer:
-    """HTTP/1.1 on 127.0.0.1: answers GET PACKAGE_PATH with the current body file, sent from
-    the page cache with sendfile, with Content-Length and Connection: close."""
+    """HTTP/1.1 on 127.0.0.1: answers GET PACKAGE_PATH with the current body file, with
+    Content-Length and Connection: close. Sent from the page cache with sendfile, or, when
+    `rate` is set, paced to that many bytes per second as a link of that capacity delivers it."""
 
     def __init__(self, port: int):
         self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -91,6 +103,7 @@ class PackageServer:
         self.sock.listen(16)
         self.sock.settimeout(0.2)
         self.body: Optional[Path] = None
+        self.rate: Optional[float] = None
         self.requests: "queue.Queue[Request]" = queue.Queue()
         self._stop = threading.Event()
         self._conns: List[socket.socket] = []
@@ -128,13 +141,17 @@ class PackageServer:
             request = Request(time.monotonic(), head[0], headers)
             parts = head[0].split()
             body = self.body
+            request.rate = self.rate
             if len(parts) == 3 and parts[0] == "GET" and parts[1] == PACKAGE_PATH and body:
                 size = body.stat().st_size
                 conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                              b"Content-Length: %d\r\nConnection: close\r\n\r\n" % size)
                 self.requests.put(request)
                 with open(body, "rb") as f:
-                    conn.sendfile(f, 0, size)
+                    if request.rate:
+                        self._send_paced(conn, f, size, request)
+                    else:
+                        conn.sendfile(f, 0, size)
                 request.sent = time.monotonic()
             else:
                 conn.sendall(b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
@@ -152,6 +169,34 @@ class PackageServer:
             with self._lock:
                 if conn in self._conns:
                     self._conns.remove(conn)
+
+    def _send_paced(self, conn: socket.socket, f, size: int, request: Request):
+        """Sends the body as a link of request.rate bytes per second delivers it: piece after
+        piece of LINK_PIECE bytes, each when the schedule, counted from the request, has room
+        for all of it. The schedule is absolute (time.monotonic), so a late wake-up of this
+        thread is made up with the next piece and the average rate is exact. A link cannot
+        run ahead of a receiver that stops reading: when a piece is due while bytes of the
+        previous one are still queued here (the receiver's buffer is full and its window
+        closed), the link waits for them to go, and that wait is lost, not made up later."""
+        rate = request.rate
+        fd = f.fileno()
+        start = request.received
+        limit = start + 60 + 4 * size / rate
+        done = 0
+        while done < size:
+            n = min(LINK_PIECE, size - done)
+            delay = start + request.held + (done + n) / rate - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            if unsent_bytes(conn):
+                waited_from = time.monotonic()
+                while unsent_bytes(conn):
+                    if self._stop.is_set() or time.monotonic() > limit:
+                        raise OSError("the receiver stopped reading")
+                    time.sleep(0.0002)
+                request.held += time.monotonic() - waited_from
+            conn.sendall(os.pread(fd, n, done))
+            done += n
 
     def drain(self):
         while True:
@@ -269,9 +314,12 @@ def pids_named(comm: str) -> List[int]:
 
 
 class Measured:
-    def __init__(self, program: str, size: int):
+    def __init__(self, program: str, size: int, rate: Optional[float] = None):
         self.program = program
         self.size = size
+        self.rate = rate  # the link's cap in bytes per second, None on the bare loopback
+        self.server_s: Optional[float] = None  # request -> the server's last send
+        self.held_s = 0.0  # seconds the capped link waited for the program to read
         self.index = 0  # the run's place in the whole benchmark
         self.started = 0.0
         self.request: Optional[float] = None
@@ -301,9 +349,18 @@ class Measured:
     def throughput(self) -> float:
         return self.size / self.transfer / MIB
 
+    @property
+    def key(self) -> str:
+        return result_key(self.program, self.size, self.rate)
+
+    @property
+    def label(self) -> str:
+        return self.program + (f", {fmt_rate(self.rate)} link" if self.rate else "")
+
     def row(self) -> dict:
         return {
-            "program": self.program, "size": self.size,
+            "program": self.program, "size": self.size, "link_rate_bytes_s": self.rate,
+            "server_send_s": self.server_s, "link_held_s": self.held_s,
             "startup_s": self.startup, "transfer_s": self.transfer,
             "throughput_mib_s": self.throughput, "maxrss_kib": self.maxrss_kib,
             "vmhwm_polled_kib": self.hwm_kib, "exit_code": self.exit_code, "comm": self.comm,
@@ -312,6 +369,10 @@ class Measured:
             "cache_bytes": self.cache_bytes,
             "lifetime_s": (self.ended - self.started) if self.ended else None,
         }
+
+
+def result_key(program: str, size: int, rate: Optional[float] = None) -> str:
+    return f"{program}-{size}" + (f"-at-{rate / 1e6:g}MBps" if rate else "")
 
 
 class Bench:
@@ -331,6 +392,7 @@ class Bench:
         self.holder: Optional[subprocess.Popen] = None
         self.results: Dict[str, List[Measured]] = {}
         self.run_count = 0
+        self.links_s = 0.0  # the time the runs on capped links took
         self.floor_kib = 0
         self.steps: List[dict] = []
         self.variants: Dict[str, dict] = {}
@@ -356,7 +418,8 @@ class Bench:
             if proc.returncode != 0:
                 raise BenchError(f"reg add {name} failed: {proc.stdout[-300:]!r}")
         package = Path(self.args.package).read_bytes()
-        for size in (self.args.small, self.args.big):
+        for size in {self.args.small, self.args.big,
+                     *(self.link_size(rate) for rate in self.args.link_rates)}:
             body = self.body_path(size)
             if not body.exists() or body.stat().st_size != size or \
                     read_head(body, len(package)) != package:
@@ -376,6 +439,10 @@ class Bench:
 
     def body_path(self, size: int) -> Path:
         return self.bodies / f"body-{size}.exe"
+
+    def link_size(self, rate: float) -> int:
+        """The body for a capped link: --link-seconds of it, in whole MiB."""
+        return max(1, round(rate * self.args.link_seconds / MIB)) * MIB
 
     def hold_desktop(self):
         self.holder = subprocess.Popen([self.wine64, self.args.desktop_hold], env=self.env,
@@ -430,8 +497,9 @@ class Bench:
 
     # -- one run -------------------------------------------------------------------------------
 
-    def run(self, program: str, size: int) -> Measured:
+    def run(self, program: str, size: int, rate: Optional[float] = None) -> Measured:
         self.server.body = self.body_path(size)
+        self.server.rate = rate
         if program == "setup":
             argv = [self.wine64, self.args.setup]
             dest_name = PACKAGE_FILE
@@ -451,13 +519,14 @@ class Bench:
         if dest.exists():
             dest.unlink()
         self.clear_cache()
-        m = Measured(program, size)
+        m = Measured(program, size, rate)
+        req = None
         self.run_count += 1
         m.index = self.run_count
         log_path = self.logs / f"{self.run_count:03d}-{program}-{size}.log"
         self.server.drain()
         self.watcher.drain()
-        timeout = 60 + size / MIB  # generous: one second per MiB beyond a minute
+        timeout = 60 + size / MIB + 2 * size / (rate or size)  # generous
         m.started = time.monotonic()
         pid = self.spawn(argv, log_path)
         deadline = m.started + timeout
@@ -515,6 +584,15 @@ class Bench:
                 os.waitpid(pid, 0)
         if m.exit_code != 0:
             raise BenchError(f"{program} exited with {m.exit_code}")
+        # The server's thread notes the end of its sending just after its last send; the
+        # program has had to read and write the last bytes since, but wait for the note.
+        end = time.monotonic() + 5
+        while req.sent is None and req.error is None and time.monotonic() < end:
+            time.sleep(0.005)
+        if req.error or req.sent is None:
+            raise BenchError(f"{program}: the server's sending failed: {req.error or 'no end'}")
+        m.server_s = req.sent - req.received
+        m.held_s = req.held
         try:
             m.file_ok = dest.stat().st_size == size
         except OSError:
@@ -530,7 +608,7 @@ class Bench:
                     raise BenchError("the launched package is still running after 60 s")
                 time.sleep(0.05)
         self.reap()
-        self.results.setdefault(f"{program}-{size}", []).append(m)
+        self.results.setdefault(m.key, []).append(m)
         return m
 
     def spawn(self, argv: List[str], log_path: Path) -> int:
@@ -595,14 +673,19 @@ class Bench:
             if pid == 0:
                 return
 
-    def alternate(self, size: int, runs: int, label: str):
+    def alternate(self, size: int, runs: int, label: str, rate: Optional[float] = None):
         for i in range(runs):
             order = ("setup", "bare") if i % 2 == 0 else ("bare", "setup")
             for program in order:
-                m = self.run(program, size)
-                print(f"  {label} run {i + 1}/{runs} {program:5}: start-up {m.startup * 1000:7.1f} ms"
-                      f"  transfer {m.transfer:7.3f} s  peak {m.maxrss_kib / 1024:6.1f} MiB",
-                      flush=True)
+                m = self.run(program, size, rate)
+                line = (f"  {label} run {i + 1}/{runs} {program:5}: start-up "
+                        f"{m.startup * 1000:7.1f} ms  transfer {m.transfer:7.3f} s  ")
+                if rate:
+                    line += (f"{m.throughput:6.2f} MiB/s  server sent at "
+                             f"{m.size / m.server_s / 1e6:6.2f} MB/s, link held {m.held_s:.3f} s")
+                else:
+                    line += f"peak {m.maxrss_kib / 1024:6.1f} MiB"
+                print(line, flush=True)
 
     def measure(self):
         a = self.args
@@ -619,6 +702,13 @@ class Bench:
             for i in range(a.runs):
                 m = self.run("curl", a.big)
                 print(f"  curl run {i + 1}/{a.runs}: transfer {m.transfer:7.3f} s", flush=True)
+        links_started = time.monotonic()
+        for rate in a.link_rates:
+            size = self.link_size(rate)
+            print(f"link capped at {fmt_rate(rate)}: {fmt_size(size)} body, {a.runs} runs each, "
+                  f"alternating", flush=True)
+            self.alternate(size, a.runs, f"{rate / 1e6:g} MB/s", rate)
+        self.links_s = time.monotonic() - links_started
 
 
 # -- report --------------------------------------------------------------------------------------
@@ -629,6 +719,26 @@ def fmt_size(n: int) -> str:
     if n % 1000000 == 0:
         return f"{n // 1000000} MB"
     return f"{n} bytes"
+
+
+def fmt_rate(rate: float) -> str:
+    return f"{rate / 1e6:g} MB/s ({rate * 8 / 1e6:g} Mbit/s)"
+
+
+def parse_rates(text: str) -> List[float]:
+    """--link-rates: bytes per second, comma-separated ('12.5e6,25e6'), or 'none'."""
+    if text.strip().lower() in ("none", ""):
+        return []
+    rates = []
+    for word in text.split(","):
+        try:
+            rate = float(word)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not a rate in bytes per second: {word!r}")
+        if not 1e5 <= rate <= 1e10:
+            raise argparse.ArgumentTypeError(f"rate out of range (1e5..1e10 bytes/s): {word!r}")
+        rates.append(rate)
+    return rates
 
 
 def median(values: List[float]) -> float:
@@ -678,13 +788,27 @@ class Figures:
         rows.append((f"Peak memory growth, {fmt_size(self.small)} -> {fmt_size(self.big)} (x)",
                      f"{grow['setup']:.2f}", f"{grow['bare']:.2f}", "-", "setup <= 1.1",
                      grow["setup"] <= 1.1))
+        # Capped links: no target of their own (the loopback row has it), a reference for
+        # what the per-chunk cost means at a real connection's rate.
+        self.links = []  # rate, size, {program: runs}, {program: median throughput}
+        for rate in a.link_rates:
+            size = bench.link_size(rate)
+            runs = {p: r.get(result_key(p, size, rate)) for p in ("setup", "bare")}
+            if not runs["setup"] or not runs["bare"]:
+                continue
+            thr = {p: median([m.throughput for m in runs[p]]) for p in runs}
+            rows.append((f"Throughput at a {fmt_rate(rate)} link, {fmt_size(size)} body (MiB/s)",
+                         f"{thr['setup']:.2f}", f"{thr['bare']:.2f}",
+                         f"{thr['setup'] / thr['bare']:.3f}", "reference", None))
+            self.links.append((rate, size, runs, thr))
         self.rows = rows
-        self.missed = [row[0] for row in rows if not row[5]]
+        self.missed = [row[0] for row in rows if row[5] is False]
 
     HEADERS = ("Metric", "setup.exe", "bare", "ratio", "target", "verdict")
 
     def text_rows(self):
-        return [(m, s, b, q, t, "within" if ok else "OVER") for m, s, b, q, t, ok in self.rows]
+        return [(m, s, b, q, t, "-" if ok is None else "within" if ok else "OVER")
+                for m, s, b, q, t, ok in self.rows]
 
     def table(self) -> str:
         rows = [self.HEADERS] + self.text_rows()
@@ -709,6 +833,30 @@ class Figures:
         return (f"Reference: curl, same {fmt_size(self.big)} body: {self.curl:.1f} MiB/s; the "
                 f"bare program reaches {self.thr['bare'] / self.curl * 100:.0f} % of it, "
                 f"setup.exe {self.thr['setup'] / self.curl * 100:.0f} %.")
+
+    def link_lines(self) -> List[str]:
+        """Per capped link: whether the server held the rate, and whether the programs made
+        the link wait."""
+        lines = []
+        for rate, size, runs, thr in self.links:
+            sent = {p: median([size / m.server_s for m in runs[p]]) for p in runs}
+            # The pacing alone: each run's send time without the link's waits for the program.
+            off = max(abs(size / (m.server_s - m.held_s) / rate - 1)
+                      for m in runs["setup"] + runs["bare"])
+            held = {p: [m.held_s for m in runs[p]] for p in runs}
+            reach = {p: thr[p] * MIB / rate for p in runs}
+            ok = off <= 0.02 and 0.95 <= reach["bare"] <= 1.01
+            lines.append(
+                f"Link capped at {rate / 1e6:g} MB/s ({rate / MIB:.2f} MiB/s), {fmt_size(size)} "
+                f"body: the server sent at {sent['bare'] / 1e6:.2f} MB/s to the bare program, "
+                f"{sent['setup'] / 1e6:.2f} MB/s to setup.exe (medians), its pacing within "
+                f"{off * 100:.2f} % of the cap in every run; the link waited for the program to "
+                f"read (median / max) bare {median(held['bare']):.3f} / {max(held['bare']):.3f} "
+                f"s, setup.exe {median(held['setup']):.3f} / {max(held['setup']):.3f} s; "
+                f"throughput {reach['bare'] * 100:.1f} % of the cap for the bare program, "
+                f"{reach['setup'] * 100:.1f} % for setup.exe. "
+                + ("Rate held." if ok else "RATE NOT HELD: these figures do not show the cap."))
+        return lines
 
     def diagnosis(self) -> List[str]:
         b = self.bench
@@ -802,7 +950,11 @@ class Figures:
         r = b.results
         comms = sorted({str(m.comm) for k, v in r.items() if not k.startswith("curl")
                         for m in v})
-        cache = {k: median([m.cache_bytes for m in v]) for k, v in r.items()}
+        cache = {k: median([m.cache_bytes for m in v]) for k, v in r.items() if not v[0].rate}
+        links = (f"; then capped links of {', '.join(fmt_rate(x) for x in a.link_rates)}, "
+                 f"{a.link_seconds:g} s of body at the rate (in whole MiB), the same alternation "
+                 f"({b.links_s:.0f} s in all)"
+                 if self.links else "; no capped links")
         md = ["# setup.exe benchmark", "",
               f"- Date: {datetime.datetime.now().astimezone().isoformat(timespec='seconds')}",
               f"- Command: `{a.command}`",
@@ -810,9 +962,12 @@ class Figures:
               f"{wine_version}; load average before the runs: {a.load_before or '?'}",
               f"- Runs: {a.runs} of each program per body, alternating (setup.exe first in odd "
               f"rounds, the bare program first in even ones), after one warm-up run each; bodies "
-              f"{self.small} and {self.big} bytes; 127.0.0.1:{a.port}; Wine desktop {a.desktop}",
+              f"{self.small} and {self.big} bytes{links}; 127.0.0.1:{a.port}; Wine desktop "
+              f"{a.desktop}",
               f"- Whole benchmark: {elapsed:.0f} s", "",
               self.markdown_table(), "", self.curl_line(), ""]
+        for line in self.link_lines():
+            md += [line, ""]
         diagnosis = self.diagnosis()
         if diagnosis:
             md += ["## Diagnosis", "", "```"] + diagnosis + ["```", ""]
@@ -827,6 +982,10 @@ class Figures:
                            (f"bare-nocache-{self.big}", "bare, no cache write")):
             if key in r:
                 md.append(f"- {label}: throughput {spread([m.throughput for m in r[key]])} MiB/s")
+        for rate, size, runs, _ in self.links:
+            for p in ("setup", "bare"):
+                md.append(f"- {p}, {fmt_rate(rate)} link: throughput "
+                          f"{spread([m.throughput for m in runs[p]])} MiB/s")
         md += ["", "## How the figures are taken", "",
                "- Throughput: body size over the time from the server's having the complete "
                "request headers to the inotify IN_CLOSE_WRITE event of the destination file, "
@@ -856,14 +1015,29 @@ class Figures:
                "cache; after a run the cache held (median) "
                + ", ".join(f"{k} {fmt_size(int(c))}" for k, c in cache.items()
                            if not k.startswith("curl"))
-               + ". The benchmark empties the cache before every run.",
-               "", "## Runs (in the order they ran, after the two warm-up runs)", "",
+               + ". The benchmark empties the cache before every run."]
+        if self.links:
+            md += ["- Throughput at a capped link rate: the same mark, with the server sending the "
+                   f"body in {LINK_PIECE // 1024} KiB pieces, each when a schedule counted from "
+                   "the request on the monotonic clock has room for all of it at the rate (the average "
+                   "rate is exact; a late wake-up of the server is made up with the next piece). A "
+                   "link cannot run ahead of a program that does not read: when a piece is due "
+                   "while bytes of the previous one still wait in the server's send queue "
+                   "(SIOCOUTQNSD; the program's receive buffer is full), the server waits for them "
+                   "to go and that time is lost, as on a real link; its total is 'the link waited "
+                   "for the program'. While the program paints, the kernel goes on receiving into "
+                   "its socket buffer, so a program whose own ceiling is above the rate keeps up. "
+                   "Loopback, no traffic shaping: the link has no latency and no losses. The "
+                   "server's send time (request to last piece) checks the pacing; the bare "
+                   "program's throughput near the cap checks that the link, not the program, was "
+                   "the limit."]
+        md += ["", "## Runs (in the order they ran, after the two warm-up runs)", "",
                "| # | program | body | start-up ms | transfer s | MiB/s | ru_maxrss MiB | "
                "VmHWM polled MiB | lifetime s |",
                "|---|---|---|---|---|---|---|---|---|"]
         for m in sorted((m for ms in r.values() for m in ms), key=lambda m: m.index):
             life = f"{m.ended - m.started:.2f}" if m.ended else "-"
-            md.append(f"| {m.index} | {m.program} | {m.size} | {m.startup * 1000:.1f} | "
+            md.append(f"| {m.index} | {m.label} | {m.size} | {m.startup * 1000:.1f} | "
                       f"{m.transfer:.3f} | {m.throughput:.1f} | "
                       f"{(m.maxrss_kib or 0) / 1024:.1f} | {(m.hwm_kib or 0) / 1024:.1f} | "
                       f"{life} |")
@@ -896,12 +1070,19 @@ def main() -> int:
                         "Windows; cold: each run of setup.exe may wait for a new desktop")
     p.add_argument("--diagnose", choices=("auto", "always", "never"), default="auto",
                    help="auto: when setup.exe misses a target")
+    p.add_argument("--link-rates", type=parse_rates, default=parse_rates("12.5e6,25e6,60e6"),
+                   help="capped link rates in bytes per second, comma-separated, or 'none' "
+                        "(default 12.5e6,25e6,60e6: 100, 200 and 480 Mbit/s)")
+    p.add_argument("--link-seconds", type=float, default=1.25,
+                   help="body for a capped link: this many seconds at the rate (default 1.25)")
     p.add_argument("--results", required=True, help="markdown file to write")
     p.add_argument("--command", default=" ".join(sys.argv))
     p.add_argument("--load-before", default="")
     a = p.parse_args()
     if a.runs < 1 or a.small < 100000 or a.big < a.small:
         p.error("need --runs >= 1 and 100000 <= --small <= --big")
+    if not 0.5 <= a.link_seconds <= 60:
+        p.error("need 0.5 <= --link-seconds <= 60")
     if "WINEPREFIX" not in os.environ:
         p.error("WINEPREFIX is not set: run through scripts/bench.sh")
     for name in ("setup", "bare", "package", "desktop_hold", "uicost"):
@@ -934,6 +1115,8 @@ def main() -> int:
     print()
     print(figures.table())
     print(figures.curl_line())
+    for line in figures.link_lines():
+        print(line)
     for line in figures.diagnosis():
         print(line)
     results = Path(a.results)

@@ -5,9 +5,11 @@
 # build/bench/results.md. As root on Debian it first installs what it needs.
 #
 #   bash scripts/bench.sh [--runs N] [--big BYTES] [--small BYTES] [--desktop held|cold]
-#                         [--diagnose auto|always|never]
+#                         [--diagnose auto|always|never] [--link-rates BYTES_S,...|none]
+#                         [--link-seconds S]
 #
-# Defaults: 5 runs of each program per body, bodies of 2000000 bytes and 256 MiB. BENCH_PORT
+# Defaults: 5 runs of each program per body, bodies of 2000000 bytes and 256 MiB, then links
+# capped at 12.5, 25 and 60 MB/s (1.25 s of body each). BENCH_PORT
 # (default 47812) is the port on 127.0.0.1. Exit code 0 when it measured, whether or not
 # setup.exe met its targets; non-zero when it could not measure.
 set -euo pipefail
