@@ -49,14 +49,9 @@ status=0
   --command "bash scripts/bench.sh${*:+ $*}" --load-before "$(cut -d' ' -f1-3 /proc/loadavg)" \
   "$@" || status=$?
 
-if [ -f scripts/size_report.py ]; then
-  echo
-  echo "Size of the benchmarked setup.exe ($out/setup.exe):"
-  if [ -f "$out/setup.map" ]; then
-    /usr/bin/python3 scripts/size_report.py "$out/setup.exe" "$out/setup.map" || echo "(size_report.py failed)"
-  else
-    echo "(no link map $out/setup.map beside it)"
-  fi
+# Where the shipped program's bytes go: the 32-bit release build, for the same host.
+echo
+bash scripts/release.sh --host "127.0.0.1:$port" --out "$out/release" || status=1
 fi
 echo "bench.sh took $(( $(date +%s) - started )) s"
 exit $status

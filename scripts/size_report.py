@@ -19,7 +19,7 @@ ORIGINS = [
     ("code", "program code: app, download, platform"),
     ("data", "program constants and data"),
     ("unwind", "program unwind tables (exceptions)"),
-    ("eh_runtime", "C++ runtime: exception handling, type info"),
+    ("eh_runtime", "C++ runtime: exception handling, type info"),  # x86_64: the posix threads library too
     ("crt", "C runtime start-up and support (mingw-w64)"),
     ("imports", "import tables and thunks"),
     ("resources", "resources: dialog, icon, manifest, version"),
@@ -99,8 +99,9 @@ def classify(output: str, name: str, source: str) -> str:
     if archive == "libsetup_lib.a" or source.endswith("main.cpp.obj"):
         if output == ".text":
             return "code"
-        return "unwind" if output == ".eh_frame" else "data"
-    if archive in ("libstdc++.a", "libsupc++.a", "libgcc_eh.a", "libgcc.a"):
+        # i686 unwinds with DWARF tables, x86_64 with the system's .pdata/.xdata.
+        return "unwind" if output in (".eh_frame", ".pdata", ".xdata") else "data"
+    if archive in ("libstdc++.a", "libsupc++.a", "libgcc_eh.a", "libgcc.a", "libpthread.a"):
         return "eh_runtime"
     return "crt"
 
