@@ -83,6 +83,15 @@ class Request:
         self.held = 0.0  # seconds the capped link waited for the receiver to read
 
 
+def drain(q: queue.Queue):
+    """Empties q of what earlier runs left in it."""
+    while True:
+        try:
+            q.get_nowait()
+        except queue.Empty:
+            return
+
+
 def unsent_bytes(conn: socket.socket) -> int:
     return struct.unpack("i", fcntl.ioctl(conn.fileno(), SIOCOUTQNSD, b"\0" * 4))[0]
 
@@ -198,13 +207,6 @@ class PackageServer:
             conn.sendall(os.pread(fd, n, done))
             done += n
 
-    def drain(self):
-        while True:
-            try:
-                self.requests.get_nowait()
-            except queue.Empty:
-                return
-
     def stop(self):
         self._stop.set()
         self.sock.close()
@@ -256,13 +258,6 @@ class CloseWatcher:
                 name = data[pos + 16:pos + 16 + length].rstrip(b"\0").decode(errors="replace")
                 pos += 16 + length
                 self.events.put((name.lower(), now))
-
-    def drain(self):
-        while True:
-            try:
-                self.events.get_nowait()
-            except queue.Empty:
-                return
 
     def stop(self):
         self._stop.set()
@@ -503,12 +498,10 @@ class Bench:
         if program == "setup":
             argv = [self.wine64, self.args.setup]
             dest_name = PACKAGE_FILE
-        elif program == "bare":
+        elif program in ("bare", "bare-nocache"):
             argv = [self.wine64, self.args.bare, self.url, self.win_path(self.tmp / BARE_FILE)]
-            dest_name = BARE_FILE
-        elif program == "bare-nocache":
-            argv = [self.wine64, self.args.bare, self.url, self.win_path(self.tmp / BARE_FILE),
-                    "--no-cache-write"]
+            if program == "bare-nocache":
+                argv.append("--no-cache-write")
             dest_name = BARE_FILE
         elif program == "curl":
             argv = ["curl", "-sS", "--max-time", "600", "-o", str(self.tmp / CURL_FILE), self.url]
@@ -524,8 +517,8 @@ class Bench:
         self.run_count += 1
         m.index = self.run_count
         log_path = self.logs / f"{self.run_count:03d}-{program}-{size}.log"
-        self.server.drain()
-        self.watcher.drain()
+        drain(self.server.requests)
+        drain(self.watcher.events)
         timeout = 60 + size / MIB + 2 * size / (rate or size)  # generous
         m.started = time.monotonic()
         pid = self.spawn(argv, log_path)

@@ -23,19 +23,11 @@ out=build/bench
 state=$out/wine
 toolchain=$PWD/cmake/mingw-x86_64.cmake
 
-# setup.exe exactly as a release builds it, with the benchmark's server as its web host.
+# setup.exe, 64-bit, with the release's flags and the benchmark's server as its web host.
 cmake -S . -B "$out" --toolchain "$toolchain" -DWEB_HOST="127.0.0.1:$port" -DBUILD_TESTING=OFF >/dev/null
-# The benchmark's own programs: targets of the main build when it includes bench/, else a
-# build of their own.
-if cmake --build "$out" --target help 2>/dev/null | grep -qw bareget; then
-  cmake --build "$out" -j2 --target setup bareget bench_package desktop_hold uicost
-  tools=$out/bench
-else
-  cmake --build "$out" -j2 --target setup
-  cmake -S bench -B "$out/tools" --toolchain "$toolchain" >/dev/null
-  cmake --build "$out/tools" -j2
-  tools=$out/tools
-fi
+# The benchmark's own programs are targets of the same build (bench/, built only on request).
+cmake --build "$out" -j2 --target setup bareget bench_package desktop_hold uicost
+tools=$out/bench
 
 trap 'bash scripts/wine-session.sh stop "$state"' EXIT
 session=$(bash scripts/wine-session.sh start "$state")
@@ -52,6 +44,5 @@ status=0
 # Where the shipped program's bytes go: the 32-bit release build, for the same host.
 echo
 bash scripts/release.sh --host "127.0.0.1:$port" --out "$out/release" || status=1
-fi
 echo "bench.sh took $(( $(date +%s) - started )) s"
 exit $status

@@ -459,6 +459,15 @@ class Run:
         print(f"{self.name}: dialog after {time.monotonic() - self.started:.0f}s")
         return windows
 
+    def wait_hold(self):
+        """Waits until the server holds the body at its hold_at bytes, setup.exe still running."""
+        at = self.server.hold_at
+        wait_until(f"the body of {PACKAGE_PATH} to reach {at} bytes",
+                   lambda: self.server.held.is_set() or self.server.ended(), REQUEST_TIMEOUT)
+        assert self.server.held.is_set(), \
+            f"the request ended before the hold: {self.server.requests}"
+        assert self.proc.poll() is None
+
     def wait_exit(self, why: str) -> int:
         try:
             code = self.proc.wait(EXIT_TIMEOUT)
@@ -520,11 +529,8 @@ def test_good_download_launches_the_package(smoke):
         run = Run(smoke, "good", server)
         try:
             dialog = run.wait_dialog()
-            wait_until(f"the body of {PACKAGE_PATH} to reach {GOOD_HOLD_AT} bytes",
-                       lambda: server.held.is_set() or server.ended(), REQUEST_TIMEOUT)
-            assert server.held.is_set(), f"the request ended before the hold: {server.requests}"
             # Downloading: the dialog is up and the rest of the body waits.
-            assert run.proc.poll() is None
+            run.wait_hold()
             assert windows_named(env, DIALOG_CAPTION) == dialog
             assert not smoke.dest.exists() or smoke.dest.stat().st_size <= GOOD_HOLD_AT
             # The dialog and its bar paint when the transfer dispatches messages between chunks.
@@ -630,10 +636,7 @@ def test_escape_while_downloading_ends_the_run(smoke):
         run = Run(smoke, "escape", server)
         try:
             dialog = run.wait_dialog()
-            wait_until(f"the body of {PACKAGE_PATH} to reach {ESCAPE_HOLD_AT} bytes",
-                       lambda: server.held.is_set() or server.ended(), REQUEST_TIMEOUT)
-            assert server.held.is_set(), f"the request ended before the hold: {server.requests}"
-            assert run.proc.poll() is None
+            run.wait_hold()
             run.shot("before-escape")
             # The key waits in the program's queue until the next chunk has come in.
             press(env, dialog[0], "Escape")

@@ -135,11 +135,11 @@ static void Flush(void) {
 
 // ---- window queries -----------------------------------------------------------------------
 
+static BOOL g_no_ask;  // --no-ask: report only what needs no answer from the observed thread
+
 // Asks the window's thread; false when it does not answer within REPLY_TIMEOUT_MS. Wine's
 // SendMessageTimeoutW returns the handler's result rather than a success flag, so a zero return
 // with no error set also counts as an answer.
-static BOOL g_no_ask;  // --no-ask: report only what needs no answer from the observed thread
-
 static BOOL Ask(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result) {
   *result = 0;
   if (g_no_ask) return FALSE;
